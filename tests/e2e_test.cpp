@@ -1,0 +1,104 @@
+// The laplace_bench binary run as a user runs it, in a folder of its own.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "bmp_bytes.h"
+#include "frame_fixture.h"
+#include "run_binary.h"
+
+namespace {
+
+using run_binary::outcome;
+using run_binary::work_folder;
+
+const std::string binary = LAPLACE_BENCH_BINARY;
+
+struct input_file {
+    bmp_bytes::bytes file;
+    frame_fixture::bytes expected;  // the filtered picture, top row first, file channel order
+};
+
+// A 24-bit input and the edge image the program must save for it.
+input_file make_input(int width, int height) {
+    const frame_fixture::bytes bgr = frame_fixture::noise_image(width, height, 42);
+    bmp_bytes::picture picture{width, height, {}};
+    for (size_t i = 0; i < bgr.size(); i += 3) picture.pixels.push_back({bgr[i + 2], bgr[i + 1], bgr[i]});
+    return {bmp_bytes::encode(picture, bmp_bytes::fields{}, {}),
+            frame_fixture::cpu_laplacian(bgr, width, height)};
+}
+
+void expect_saved(const work_folder& folder, const input_file& input) {
+    int width = 0, height = 0;
+    std::vector<unsigned char> pixels;
+    ASSERT_TRUE(run_binary::read_bmp24(run_binary::read_file(folder.path / "output.bmp"), &width,
+                                       &height, &pixels));
+    EXPECT_EQ(pixels, input.expected);
+}
+
+const std::regex two_lines("CPU TIME: [0-9]+\\.[0-9]{4}\nCUDA time: [0-9]+\\.[0-9]{4}\n");
+const std::string standin_notice =
+    "laplace_bench: no usable CUDA device (CUDA driver version is insufficient for CUDA runtime "
+    "version); the GPU path runs on the host stand-in\n";
+
+TEST(EndToEnd, PrintsTwoLinesAndSavesTheEdgeImageOverAnOldOne) {
+    work_folder folder;
+    const input_file input = make_input(37, 21);
+    run_binary::write_file(folder.path / "input.bmp", input.file);
+    run_binary::write_file(folder.path / "output.bmp", {'o', 'l', 'd'});
+    const outcome run = run_binary::run(binary, folder.path);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_match(run.out, two_lines)) << run.out;
+    EXPECT_EQ(run.err, standin_notice);
+    expect_saved(folder, input);
+    EXPECT_EQ(folder.entries().size(), 2u);  // input.bmp and output.bmp, nothing stray
+}
+
+TEST(EndToEnd, MissingInputFailsAndKeepsTheOldOutput) {
+    work_folder folder;
+    run_binary::write_file(folder.path / "output.bmp", {'o', 'l', 'd'});
+    const outcome run = run_binary::run(binary, folder.path);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("laplace_bench: input.bmp: "), std::string::npos) << run.err;
+    EXPECT_EQ(run_binary::read_file(folder.path / "output.bmp"), "old");
+    EXPECT_EQ(folder.entries().size(), 1u);
+}
+
+// A failing runtime call, injected into the stand-in from the environment:
+// the call is named, both lines still come, and the CPU result is saved.
+class InjectedFault : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(InjectedFault, ExitsTwoAndSavesTheCpuResult) {
+    work_folder folder;
+    const input_file input = make_input(20, 18);
+    run_binary::write_file(folder.path / "input.bmp", input.file);
+    const std::string setting = GetParam();
+    const outcome run =
+        run_binary::run(binary, folder.path, {"LAPLACE_BENCH_STANDIN_FAULT=" + setting});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(std::regex_match(run.out, two_lines)) << run.out;
+    const std::string call = setting.substr(0, setting.find_first_of("#="));
+    EXPECT_NE(run.err.find("laplace_bench: " + call), std::string::npos) << run.err;
+    expect_saved(folder, input);
+    EXPECT_EQ(folder.entries().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, InjectedFault,
+                         ::testing::Values("cudaMalloc", "cudaMalloc#2", "cudaMemcpy",
+                                           "cudaLaunchKernel=9", "cudaDeviceSynchronize=719",
+                                           "cudaMemcpy#2", "cudaFree#2", "cudaDeviceReset"));
+
+TEST(EndToEnd, MalformedFaultSettingIsRefused) {
+    work_folder folder;
+    run_binary::write_file(folder.path / "input.bmp", make_input(4, 4).file);
+    const outcome run =
+        run_binary::run(binary, folder.path, {"LAPLACE_BENCH_STANDIN_FAULT=cudaNoSuchCall"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("laplace_bench: LAPLACE_BENCH_STANDIN_FAULT: "), std::string::npos)
+        << run.err;
+}
+
+}  // namespace
