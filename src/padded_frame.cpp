@@ -51,6 +51,7 @@ void clear_frame(unsigned char* frame, int padded_width, int padded_height) {
 }
 
 void copy_into_frame(const unsigned char* pixels, int width, int height, unsigned char* frame) {
+    if (width <= 0) return;
     for (int y = 0; y < height; ++y) {
         std::memcpy(frame + interior_offset(width, y), pixels + row_bytes(width) * y,
                     row_bytes(width));
@@ -58,6 +59,7 @@ void copy_into_frame(const unsigned char* pixels, int width, int height, unsigne
 }
 
 void copy_from_frame(const unsigned char* frame, int width, int height, unsigned char* pixels) {
+    if (width <= 0) return;
     for (int y = 0; y < height; ++y) {
         std::memcpy(pixels + row_bytes(width) * y, frame + interior_offset(width, y),
                     row_bytes(width));
