@@ -66,10 +66,13 @@ rgb sample_pixel(int x, int y, int width, int height) {
         const double rx = ox * std::cos(angle) - oy * std::sin(angle);
         const double ry = ox * std::sin(angle) + oy * std::cos(angle);
         if (std::fabs(rx) < 40 && std::fabs(ry) < 40) {
-            const int contrast = 20 + 30 * ((cx + 2 * cy) % 8);
-            p = {static_cast<unsigned char>(std::min(255, p.r + contrast)),
-                 static_cast<unsigned char>(std::min(255, p.g + contrast)),
-                 static_cast<unsigned char>(std::max(0, p.b - contrast))};
+            // Contrast against the ground doubles from square to square: 4 .. 128.
+            const int contrast = 4 << ((cx + 2 * cy) % 6);
+            const int sign = (cx + cy) % 2 ? 1 : -1;
+            auto shift = [&](unsigned char c) {
+                return static_cast<unsigned char>(std::min(255, std::max(0, c + sign * contrast)));
+            };
+            p = {shift(p.r), shift(p.g), shift(p.b)};
         }
     }
     return p;
