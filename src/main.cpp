@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "gpu/gpu_backend.h"
 #include "image/load_input.h"
 #include "image/save_output.h"
+#include "memory_budget.h"
 #include "padded_frame.h"
 #include "report.h"
 
@@ -52,6 +54,15 @@ int filter_image(gpu_backend backend, const input_image& image) {
     const int height = image.height;
     const int padded_width = width + 2 * frame_border;
     const int padded_height = height + 2 * frame_border;
+    // Two host frames, and on the stand-in two device buffers in host memory
+    // as well: make sure they all fit before allocating any of them.
+    const size_t frame_size = frame_bytes(padded_width, padded_height);
+    const size_t buffers = backend == gpu_backend::host_standin ? 4 : 2;
+    if (frame_size == 0 || frame_size > SIZE_MAX / buffers) {
+        report_error("padded frames", "the image is too large");
+        return 1;
+    }
+    if (!fits_in_memory("padded frames", buffers * frame_size)) return 1;
     unsigned char* in_frame = nullptr;
     unsigned char* out_frame = nullptr;
     if (!alloc_host_buffers(padded_width, padded_height, &in_frame, &out_frame)) {
