@@ -1,6 +1,7 @@
 // The laplace_bench binary run as a user runs it, in a folder of its own.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <regex>
 #include <string>
 #include <vector>
@@ -91,7 +92,62 @@ TEST_P(InjectedFault, ExitsTwoAndSavesTheCpuResult) {
 INSTANTIATE_TEST_SUITE_P(Calls, InjectedFault,
                          ::testing::Values("cudaMalloc", "cudaMalloc#2", "cudaMemcpy",
                                            "cudaLaunchKernel=9", "cudaDeviceSynchronize=719",
-                                           "cudaMemcpy#2", "cudaFree#2", "cudaDeviceReset"));
+                                           "cudaMemcpy#2", "cudaFree#2", "cudaDeviceReset"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
+
+// The save fails: the old output.bmp stays exactly as it was, and nothing
+// half-written is left beside it.
+struct save_failure {
+    const char* name;
+    bool output_is_directory;
+    bool folder_read_only;
+    run_binary::constraints limits;
+    const char* reason;
+};
+
+class SaveFailure : public ::testing::TestWithParam<save_failure> {};
+
+TEST_P(SaveFailure, ExitsOneAndKeepsTheOldOutput) {
+    const save_failure failure = GetParam();
+    work_folder folder;
+    run_binary::write_file(folder.path / "input.bmp", make_input(100, 60).file);
+    const run_binary::fs::path output = folder.path / "output.bmp";
+    if (failure.output_is_directory) {
+        run_binary::fs::create_directory(output);
+        run_binary::write_file(output / "keep", {'k'});
+    } else {
+        run_binary::write_file(output, {'o', 'l', 'd'});
+    }
+    if (failure.folder_read_only) {
+        run_binary::fs::permissions(folder.path, run_binary::fs::perms::owner_write |
+                                                     run_binary::fs::perms::group_write |
+                                                     run_binary::fs::perms::others_write,
+                                    run_binary::fs::perm_options::remove);
+    }
+    const outcome run = run_binary::run(binary, folder.path, {}, failure.limits);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_TRUE(std::regex_match(run.out, two_lines)) << run.out;
+    EXPECT_NE(run.err.find(failure.reason), std::string::npos) << run.err;
+    if (failure.output_is_directory) {
+        EXPECT_EQ(run_binary::read_file(output / "keep"), "k");
+    } else {
+        EXPECT_TRUE(run_binary::read_file(output) == "old") << "output.bmp was replaced";
+    }
+    EXPECT_EQ(folder.entries().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, SaveFailure,
+    ::testing::Values(save_failure{"output_is_a_directory", true, false, {}, "output.bmp: Is a directory"},
+                      save_failure{"folder_not_writable", false, true, {-1, true}, "Permission denied"},
+                      save_failure{"file_size_limit", false, false, {10000, false}, "output.bmp: write error"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, MalformedFaultSettingIsRefused) {
     work_folder folder;

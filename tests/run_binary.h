@@ -3,7 +3,7 @@
 // Runs the laplace_bench binary in a fresh folder and collects what it did.
 
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,6 +37,9 @@ struct work_folder {
     work_folder() {
         std::string name = (fs::temp_directory_path() / "laplace_bench_e2e_XXXXXX").string();
         path = mkdtemp(name.data());
+        // Readable by anyone, for runs that drop root.
+        fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
     }
     ~work_folder() { fs::remove_all(path); }
     std::vector<std::string> entries() const {
@@ -52,11 +55,19 @@ struct outcome {
     std::string err;
 };
 
+// How the child is held back, for runs that must fail.
+struct constraints {
+    long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, -1 for none
+    bool as_nobody = false;     // drop root, so that mode bits apply
+};
+
+constexpr uid_t nobody = 65534;
+
 // Runs `binary` with `folder` as its working directory and `extra_env`
 // ("NAME=value") added to the environment; stdout and stderr go to files
 // outside the folder.
 inline outcome run(const std::string& binary, const fs::path& folder,
-                   const std::vector<std::string>& extra_env = {}) {
+                   const std::vector<std::string>& extra_env = {}, constraints limits = {}) {
     const fs::path out_file = folder.string() + ".stdout";
     const fs::path err_file = folder.string() + ".stderr";
     std::vector<std::string> env_strings(extra_env);
@@ -70,7 +81,14 @@ inline outcome run(const std::string& binary, const fs::path& folder,
     if (child == 0) {
         const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(folder.c_str()) != 0) _exit(127);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+        if (limits.file_size_limit >= 0) {
+            const rlimit size{static_cast<rlim_t>(limits.file_size_limit),
+                              static_cast<rlim_t>(limits.file_size_limit)};
+            if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(127);
+        }
+        if (limits.as_nobody && getuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(127);
+        if (chdir(folder.c_str()) != 0) _exit(127);
         char* argv[] = {const_cast<char*>(binary.c_str()), nullptr};
         execve(binary.c_str(), argv, env.data());
         _exit(127);

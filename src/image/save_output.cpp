@@ -36,28 +36,34 @@ std::string folder_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// DevIL shares one code between read and write errors; on a save it is a
+// write error.
+const char* il_save_error_text(ILenum error) {
+    return error == IL_FILE_WRITE_ERROR ? "write error" : iluErrorString(error);
+}
+
 }  // namespace
 
-bool write_bmp_checked(const char* file) {
+bool write_bmp_checked(const char* file, const char* name) {
     drain_il_errors();
     ilEnable(IL_FILE_OVERWRITE);
     const ILboolean saved = ilSave(IL_BMP, file);
     const ILenum error = ilGetError();
     drain_il_errors();
     if (!saved || error != IL_NO_ERROR) {
-        report_error(file, error != IL_NO_ERROR ? iluErrorString(error) : "DevIL could not save it");
+        report_error(name, error != IL_NO_ERROR ? il_save_error_text(error) : "DevIL could not save it");
         return false;
     }
     // DevIL reports success on a short write, so look at what landed.
     struct stat written {};
     if (stat(file, &written) != 0) {
-        report_error(file, std::strerror(errno));
+        report_error(name, std::strerror(errno));
         return false;
     }
     if (written.st_size != expected_bmp_size()) {
         const std::string why = "short write: " + std::to_string(written.st_size) + " of " +
                                 std::to_string(expected_bmp_size()) + " bytes";
-        report_error(file, why.c_str());
+        report_error(name, why.c_str());
         return false;
     }
     return true;
@@ -77,11 +83,11 @@ bool save_output_image(const char* path) {
     const int prepare_errno = errno;
     close(fd);
     if (!prepared) {
-        report_error(temp.c_str(), std::strerror(prepare_errno));
+        report_error(path, std::strerror(prepare_errno));
         unlink(temp.c_str());
         return false;
     }
-    if (!write_bmp_checked(temp.c_str())) {
+    if (!write_bmp_checked(temp.c_str(), path)) {
         unlink(temp.c_str());
         return false;
     }

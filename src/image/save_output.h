@@ -8,6 +8,7 @@
 bool save_output_image(const char* path);
 
 // Writes the bound image to `file` directly and checks what landed there:
-// DevIL's error stack and the file's size. The building block of
-// save_output_image, exposed for tests of the check itself.
-bool write_bmp_checked(const char* file);
+// DevIL's error stack and the file's size; failures are reported under
+// `name`. The building block of save_output_image, exposed for tests of the
+// check itself.
+bool write_bmp_checked(const char* file, const char* name);
