@@ -36,11 +36,14 @@ size_t address_space_left() {
     unsigned long long pages = 0;
     const bool read = statm != nullptr && std::fscanf(statm, "%llu", &pages) == 1;
     if (statm != nullptr) std::fclose(statm);
-    const unsigned long long used = read ? pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)) : 0;
+    const unsigned long long used =
+        read ? pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)) : 0;
     return limit.rlim_cur > used ? static_cast<size_t>(limit.rlim_cur - used) : 0;
 }
 
-std::string megabytes(size_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB"; }
+std::string megabytes(size_t bytes) {
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
 
 }  // namespace
 

@@ -12,7 +12,7 @@ size_t frame_stride(int width) { return row_bytes(width + 2 * frame_border); }
 
 // Offset of image pixel (0, y) in a frame for an image of the given width.
 size_t interior_offset(int width, int y) {
-    return frame_stride(width) * static_cast<size_t>(y + frame_border) + 3 * frame_border;
+    return frame_stride(width) * static_cast<size_t>(y + frame_border) + size_t{3} * frame_border;
 }
 
 }  // namespace

@@ -69,9 +69,7 @@ TEST(ConvCpu, OnePixelImageIsTwentyFourTimesItsValueClamped) {
 TEST(ConvCpu, ShiftTablesMoveTheImage) {
     const int width = 7, height = 6;
     const bytes pixels = noise_image(width, height, 7);
-    const struct {
-        int row, column;
-    } cases[] = {{0, 0}, {0, 1}, {3, 4}, {2, 2}};
+    const struct { int row, column; } cases[] = {{0, 0}, {0, 1}, {3, 4}, {2, 2}};
     for (const auto& c : cases) {
         float filter[25] = {};
         filter[5 * c.row + c.column] = 1.0f;
@@ -83,7 +81,8 @@ TEST(ConvCpu, ShiftTablesMoveTheImage) {
                 for (int ch = 0; ch < 3; ++ch) {
                     const int expected = inside ? pixels[3 * (sy * width + sx) + ch] : 0;
                     ASSERT_EQ(result[3 * (y * width + x) + ch], expected)
-                        << "row " << c.row << " column " << c.column << " at (" << x << ", " << y << ")";
+                        << "row " << c.row << " column " << c.column << " at (" << x << ", " << y
+                        << ")";
                 }
             }
         }
@@ -97,7 +96,7 @@ TEST(ConvCpu, NonLaplacianTablesTruncateAndClamp) {
         unsigned char value;
         unsigned char expected;
     } cases[] = {
-        {0.5f, 3, 1},     // centre only: 1.5 -> 1
+        {0.5f, 3, 1},      // centre only: 1.5 -> 1
         {2.0f, 200, 255},  // 400 -> 255
         {-1.0f, 200, 0},   // -200 -> 0
     };
@@ -110,9 +109,7 @@ TEST(ConvCpu, NonLaplacianTablesTruncateAndClamp) {
 }
 
 TEST(ConvCpu, WritesOnlyTheInteriorOfTheOutputFrame) {
-    const struct {
-        int width, height;
-    } cases[] = {{5, 4}, {0, 3}, {3, 0}};
+    const struct { int width, height; } cases[] = {{5, 4}, {0, 3}, {3, 0}};
     for (const auto& c : cases) {
         const bytes pixels = noise_image(c.width, c.height, 3);
         const bytes in_frame = laplacian_input_frame(pixels, c.width, c.height);

@@ -26,7 +26,8 @@ struct input_file {
 input_file make_input(int width, int height) {
     const frame_fixture::bytes bgr = frame_fixture::noise_image(width, height, 42);
     bmp_bytes::picture picture{width, height, {}};
-    for (size_t i = 0; i < bgr.size(); i += 3) picture.pixels.push_back({bgr[i + 2], bgr[i + 1], bgr[i]});
+    for (size_t i = 0; i < bgr.size(); i += 3)
+        picture.pixels.push_back({bgr[i + 2], bgr[i + 1], bgr[i]});
     return {bmp_bytes::encode(picture, bmp_bytes::fields{}, {}),
             frame_fixture::cpu_laplacian(bgr, width, height)};
 }
@@ -125,9 +126,10 @@ TEST_P(SaveFailure, ExitsOneAndKeepsTheOldOutput) {
         run_binary::write_file(output, {'o', 'l', 'd'});
     }
     if (failure.folder_read_only) {
-        run_binary::fs::permissions(folder.path, run_binary::fs::perms::owner_write |
-                                                     run_binary::fs::perms::group_write |
-                                                     run_binary::fs::perms::others_write,
+        run_binary::fs::permissions(folder.path,
+                                    run_binary::fs::perms::owner_write |
+                                        run_binary::fs::perms::group_write |
+                                        run_binary::fs::perms::others_write,
                                     run_binary::fs::perm_options::remove);
     }
     const outcome run = run_binary::run(binary, folder.path, {}, failure.limits);
@@ -144,9 +146,10 @@ TEST_P(SaveFailure, ExitsOneAndKeepsTheOldOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, SaveFailure,
-    ::testing::Values(save_failure{"output_is_a_directory", true, false, {}, "output.bmp: Is a directory"},
-                      save_failure{"folder_not_writable", false, true, {-1, true}, "Permission denied"},
-                      save_failure{"file_size_limit", false, false, {10000, false}, "output.bmp: write error"}),
+    ::testing::Values(
+        save_failure{"output_is_a_directory", true, false, {}, "output.bmp: Is a directory"},
+        save_failure{"folder_not_writable", false, true, {-1, true}, "Permission denied"},
+        save_failure{"file_size_limit", false, false, {10000, false}, "output.bmp: write error"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(EndToEnd, MalformedFaultSettingIsRefused) {

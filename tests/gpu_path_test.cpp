@@ -1,11 +1,12 @@
 // The GPU pass on the host stand-in: the same source nvcc builds for the
 // device, checked against the CPU reference.
+#include "gpu/gpu_path.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "frame_fixture.h"
-#include "gpu/gpu_path.h"
 #include "standin/cuda_runtime_standin.h"
 
 using namespace frame_fixture;
@@ -24,8 +25,8 @@ TEST_P(GpuPassOnStandin, EqualsTheCpuReferenceByteForByte) {
     const bytes in_frame = laplacian_input_frame(pixels, width, height);
     bytes out_frame(in_frame.size(), 0);
     double seconds = -1.0;
-    ASSERT_TRUE(cuda_standin::gpu_pass(in_frame.data(), out_frame.data(), width, height, 2, 2,
-                                       &seconds));
+    ASSERT_TRUE(
+        cuda_standin::gpu_pass(in_frame.data(), out_frame.data(), width, height, 2, 2, &seconds));
     EXPECT_GE(seconds, 0.0);
     bytes gpu(pixels.size());
     copy_from_frame(out_frame.data(), width, height, gpu.data());
@@ -36,9 +37,9 @@ TEST_P(GpuPassOnStandin, EqualsTheCpuReferenceByteForByte) {
 // Multiples of the 16x16 block and sizes that leave a partial block, down to
 // images smaller than one block in either direction.
 INSTANTIATE_TEST_SUITE_P(Sizes, GpuPassOnStandin,
-                         ::testing::Values(image_size{1, 1}, image_size{15, 15},
-                                           image_size{17, 33}, image_size{640, 480},
-                                           image_size{3, 700}, image_size{700, 3}),
+                         ::testing::Values(image_size{1, 1}, image_size{15, 15}, image_size{17, 33},
+                                           image_size{640, 480}, image_size{3, 700},
+                                           image_size{700, 3}),
                          [](const auto& info) {
                              return std::to_string(info.param.width) + "x" +
                                     std::to_string(info.param.height);
@@ -101,8 +102,8 @@ TEST_P(GpuPassFault, IsReportedAndReleasesTheDevice) {
     cuda_standin::inject_fault(fault.call, fault.occurrence, fault.error);
     double seconds = 0.0;
     ::testing::internal::CaptureStderr();
-    const bool ok = cuda_standin::gpu_pass(in_frame.data(), out_frame.data(), width, height, 2, 2,
-                                           &seconds);
+    const bool ok =
+        cuda_standin::gpu_pass(in_frame.data(), out_frame.data(), width, height, 2, 2, &seconds);
     const std::string stderr_text = ::testing::internal::GetCapturedStderr();
     cuda_standin::clear_faults();
     EXPECT_FALSE(ok);
@@ -112,8 +113,8 @@ TEST_P(GpuPassFault, IsReportedAndReleasesTheDevice) {
         << stderr_text;
     EXPECT_EQ(cuda_standin::live_device_allocations(), 0u);
     // The next pass on a reset device works again.
-    EXPECT_TRUE(cuda_standin::gpu_pass(in_frame.data(), out_frame.data(), width, height, 2, 2,
-                                       &seconds));
+    EXPECT_TRUE(
+        cuda_standin::gpu_pass(in_frame.data(), out_frame.data(), width, height, 2, 2, &seconds));
 }
 
 using cuda_standin::cudaErrorInvalidValue;
@@ -121,18 +122,25 @@ using cuda_standin::cudaErrorMemoryAllocation;
 INSTANTIATE_TEST_SUITE_P(
     EveryCall, GpuPassFault,
     ::testing::Values(
-        injected_fault{"cudaDeviceSetCacheConfig", 1, cudaErrorInvalidValue, "cudaDeviceSetCacheConfig"},
+        injected_fault{"cudaDeviceSetCacheConfig", 1, cudaErrorInvalidValue,
+                       "cudaDeviceSetCacheConfig"},
         injected_fault{"cudaMalloc", 1, cudaErrorMemoryAllocation, "cudaMalloc (input frame)"},
         injected_fault{"cudaMalloc", 2, cudaErrorMemoryAllocation, "cudaMalloc (output frame)"},
-        injected_fault{"cudaHostRegister", 1, cudaErrorInvalidValue, "cudaHostRegister (input frame)"},
-        injected_fault{"cudaHostRegister", 2, cudaErrorInvalidValue, "cudaHostRegister (output frame)"},
+        injected_fault{"cudaHostRegister", 1, cudaErrorInvalidValue,
+                       "cudaHostRegister (input frame)"},
+        injected_fault{"cudaHostRegister", 2, cudaErrorInvalidValue,
+                       "cudaHostRegister (output frame)"},
         injected_fault{"cudaMemcpy", 1, cudaErrorInvalidValue, "cudaMemcpy (upload)"},
-        injected_fault{"cudaLaunchKernel", 1, cuda_standin::cudaErrorInvalidConfiguration, "cudaLaunchKernel"},
-        injected_fault{"cudaDeviceSynchronize", 1, cuda_standin::cudaErrorLaunchFailure, "cudaDeviceSynchronize"},
+        injected_fault{"cudaLaunchKernel", 1, cuda_standin::cudaErrorInvalidConfiguration,
+                       "cudaLaunchKernel"},
+        injected_fault{"cudaDeviceSynchronize", 1, cuda_standin::cudaErrorLaunchFailure,
+                       "cudaDeviceSynchronize"},
         injected_fault{"cudaMemcpy", 2, cudaErrorInvalidValue, "cudaMemcpy (download)"},
-        injected_fault{"cudaHostUnregister", 1, cuda_standin::cudaErrorHostMemoryNotRegistered, "cudaHostUnregister (output frame)"},
+        injected_fault{"cudaHostUnregister", 1, cuda_standin::cudaErrorHostMemoryNotRegistered,
+                       "cudaHostUnregister (output frame)"},
         injected_fault{"cudaFree", 1, cudaErrorInvalidValue, "cudaFree (input frame)"},
-        injected_fault{"cudaDeviceReset", 1, cuda_standin::cudaErrorInitializationError, "cudaDeviceReset"}),
+        injected_fault{"cudaDeviceReset", 1, cuda_standin::cudaErrorInitializationError,
+                       "cudaDeviceReset"}),
     [](const auto& info) { return std::to_string(info.index) + "_" + info.param.call; });
 
 }  // namespace

@@ -57,14 +57,14 @@ TEST(PaddedFrame, CompareCountsBytesAndNamesTheFirstPixel) {
     const bytes pixels = noise_image(width, height, 5);
     bytes frame = laplacian_input_frame(pixels, width, height);
     int first_x = -1, first_y = -1;
-    EXPECT_EQ(compare_frame_interior(frame.data(), pixels.data(), width, height, &first_x, &first_y),
-              0u);
+    EXPECT_EQ(
+        compare_frame_interior(frame.data(), pixels.data(), width, height, &first_x, &first_y), 0u);
     const int padded_width = width + 4;
     frame[3 * ((2 + 3) * padded_width + 2 + 1) + 2] ^= 1;  // pixel (1, 3)
     frame[3 * ((2 + 2) * padded_width + 2 + 4) + 0] ^= 1;  // pixel (4, 2): first in row order
-    frame[0] ^= 1;                                          // the border does not count
-    EXPECT_EQ(compare_frame_interior(frame.data(), pixels.data(), width, height, &first_x, &first_y),
-              2u);
+    frame[0] ^= 1;                                         // the border does not count
+    EXPECT_EQ(
+        compare_frame_interior(frame.data(), pixels.data(), width, height, &first_x, &first_y), 2u);
     EXPECT_EQ(first_x, 4);
     EXPECT_EQ(first_y, 2);
 }

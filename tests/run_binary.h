@@ -28,7 +28,8 @@ inline std::string read_file(const fs::path& path) {
 
 inline void write_file(const fs::path& path, const std::vector<unsigned char>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // A temporary working folder, removed with everything in it.
@@ -44,7 +45,8 @@ struct work_folder {
     ~work_folder() { fs::remove_all(path); }
     std::vector<std::string> entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename());
+        for (const auto& entry : fs::directory_iterator(path))
+            names.push_back(entry.path().filename());
         return names;
     }
 };
@@ -87,7 +89,8 @@ inline outcome run(const std::string& binary, const fs::path& folder,
                               static_cast<rlim_t>(limits.file_size_limit)};
             if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(127);
         }
-        if (limits.as_nobody && getuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(127);
+        if (limits.as_nobody && getuid() == 0 && (setgid(nobody) != 0 || setuid(nobody) != 0))
+            _exit(127);
         if (chdir(folder.c_str()) != 0) _exit(127);
         char* argv[] = {const_cast<char*>(binary.c_str()), nullptr};
         execve(binary.c_str(), argv, env.data());
@@ -118,7 +121,8 @@ inline bool read_bmp24(const std::string& file, int* width, int* height,
     *height = static_cast<int>(u32(22));
     const size_t offset = u32(10);
     const size_t row = (3 * static_cast<size_t>(*width) + 3) / 4 * 4;
-    if ((file[28] != 24) || *width <= 0 || *height <= 0 || file.size() < offset + row * *height) return false;
+    if ((file[28] != 24) || *width <= 0 || *height <= 0 || file.size() < offset + row * *height)
+        return false;
     pixels->assign(3 * static_cast<size_t>(*width) * *height, 0);
     for (int y = 0; y < *height; ++y) {
         const char* src = &file[offset + row * static_cast<size_t>(*height - 1 - y)];

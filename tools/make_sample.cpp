@@ -52,7 +52,8 @@ rgb sample_pixel(int x, int y, int width, int height) {
     // Grey steps of rising contrast along the bottom middle.
     if (v > 0.75 && u > 0.36 && u < 0.64) {
         const int step = static_cast<int>((u - 0.36) / 0.28 * 16);
-        const unsigned char level = static_cast<unsigned char>(128 + ((step % 2) ? 1 : -1) * step * 8);
+        const unsigned char level =
+            static_cast<unsigned char>(128 + ((step % 2) ? 1 : -1) * step * 8);
         p = {level, level, level};
     }
 

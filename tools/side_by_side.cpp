@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     for (int y = 0; y < height; ++y) {
         const size_t row = 3 * static_cast<size_t>(width);
         std::copy_n(&left[row * y], row, &pair[3 * static_cast<size_t>(pair_width) * y]);
-        std::copy_n(&right[row * y], row, &pair[3 * static_cast<size_t>(pair_width) * y + row + 3 * gap]);
+        std::copy_n(&right[row * y], row,
+                    &pair[3 * static_cast<size_t>(pair_width) * y + row + size_t{3} * gap]);
     }
     ILuint out = 0;
     ilGenImages(1, &out);
@@ -67,7 +68,8 @@ int main(int argc, char** argv) {
     }
     ilEnable(IL_FILE_OVERWRITE);
     const bool saved = ilSave(IL_PNG, argv[3]);
-    if (!saved) std::fprintf(stderr, "side_by_side: %s: %s\n", argv[3], iluErrorString(ilGetError()));
+    if (!saved)
+        std::fprintf(stderr, "side_by_side: %s: %s\n", argv[3], iluErrorString(ilGetError()));
     ilDeleteImages(1, &out);
     return saved ? 0 : 1;
 }

@@ -15,8 +15,8 @@ bool choose_gpu_backend(gpu_backend* backend) {
     }
 #endif
     *backend = gpu_backend::host_standin;
-    const std::string notice = std::string("no usable CUDA device (") + why +
-                               "); the GPU path runs on the host stand-in";
+    const std::string notice =
+        std::string("no usable CUDA device (") + why + "); the GPU path runs on the host stand-in";
     report_notice(notice.c_str());
     const char* fault_error = nullptr;
     if (!cuda_standin::inject_fault_from_env(&fault_error)) {

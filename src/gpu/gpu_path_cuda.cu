@@ -10,9 +10,13 @@
 #include "gpu/gpu_path.h"
 #include "report.h"
 
+// In this order: the tables, the kernel that reads them, the host code that
+// launches it.
+// clang-format off
 #include "gpu/filter_tables.inc"
 #include "gpu/kernel_conv.inc"
 #include "gpu/conv_cuda.inc"
+// clang-format on
 
 bool cuda_device_usable(const char** why) {
     int count = 0;

@@ -10,7 +10,9 @@
 #include "standin/cuda_runtime_standin.h"
 
 namespace cuda_standin {
+// clang-format off
 #include "gpu/filter_tables.inc"
 #include "gpu/kernel_conv.inc"
 #include "gpu/conv_cuda.inc"
+// clang-format on
 }  // namespace cuda_standin

@@ -51,7 +51,8 @@ bool write_bmp_checked(const char* file, const char* name) {
     const ILenum error = ilGetError();
     drain_il_errors();
     if (!saved || error != IL_NO_ERROR) {
-        report_error(name, error != IL_NO_ERROR ? il_save_error_text(error) : "DevIL could not save it");
+        report_error(name,
+                     error != IL_NO_ERROR ? il_save_error_text(error) : "DevIL could not save it");
         return false;
     }
     // DevIL reports success on a short write, so look at what landed.
@@ -73,7 +74,8 @@ bool save_output_image(const char* path) {
     std::string temp = folder_of(path) + "/.laplace_bench-XXXXXX";
     const int fd = mkstemp(&temp[0]);
     if (fd < 0) {
-        report_error(path, (std::string("cannot create a file beside it: ") + std::strerror(errno)).c_str());
+        report_error(
+            path, (std::string("cannot create a file beside it: ") + std::strerror(errno)).c_str());
         return false;
     }
     // mkstemp makes the file private; give it the mode a plain new file gets.

@@ -94,7 +94,7 @@ constexpr unsigned max_block_y = 1024;
 constexpr unsigned max_block_z = 64;
 constexpr unsigned max_grid_x = 0x7fffffff;
 constexpr unsigned max_grid_yz = 65535;
-constexpr size_t max_shared_bytes = 48 * 1024;
+constexpr size_t max_shared_bytes = size_t{48} * 1024;
 constexpr unsigned host_register_flags = 0x0f;  // portable, mapped, I/O memory, read-only
 
 struct Fault {
@@ -210,7 +210,8 @@ cudaError_t check_copy(const Device& dev, void* dst, const void* src, size_t cou
 
 void release_allocations(Device& dev) {
     for (const auto& [base, size] : dev.allocations) {
-        ::operator delete (reinterpret_cast<void*>(base), std::align_val_t{device_alignment});
+        ::operator delete (reinterpret_cast<void*>(base),  // NOLINT(performance-no-int-to-ptr)
+                           std::align_val_t{device_alignment});
     }
     dev.allocations.clear();
     dev.allocated_bytes = 0;

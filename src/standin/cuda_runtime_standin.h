@@ -19,19 +19,19 @@
 // another on one core, so block cooperation would need one fiber per thread. A kernel using
 // them must fail to compile rather than run wrong.
 #ifndef __global__
-#define __global__
+#define __global__  // NOLINT(bugprone-reserved-identifier): CUDA's own spelling
 #endif
 #ifndef __device__
-#define __device__
+#define __device__  // NOLINT(bugprone-reserved-identifier): CUDA's own spelling
 #endif
 #ifndef __host__
-#define __host__
+#define __host__  // NOLINT(bugprone-reserved-identifier): CUDA's own spelling
 #endif
 #ifndef __constant__
-#define __constant__
+#define __constant__  // NOLINT(bugprone-reserved-identifier): CUDA's own spelling
 #endif
 #ifndef __forceinline__
-#define __forceinline__ inline
+#define __forceinline__  // NOLINT(bugprone-reserved-identifier): CUDA's own spelling inline
 #endif
 
 namespace cuda_standin {
