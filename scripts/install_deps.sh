@@ -8,7 +8,7 @@ packages=(
   libdevil-dev
   libgtest-dev libbenchmark-dev
   libomp-dev clang libclang-rt-14-dev
-  libzstd-dev binutils
+  libzstd-dev binutils valgrind
 )
 
 missing=()
