@@ -45,6 +45,22 @@ INSTANTIATE_TEST_SUITE_P(Sizes, GpuPassOnStandin,
                                     std::to_string(info.param.height);
                          });
 
+// The constant tables are readable by symbol before any kernel has run.
+TEST(GpuPassOnStandin, CoefficientTablesReadBackBySymbol) {
+    using namespace cuda_standin;
+    int table[25] = {};
+    float table_f[25] = {};
+    ASSERT_EQ(cudaMemcpyFromSymbol(table, filter_laplace, sizeof table), cudaSuccess);
+    ASSERT_EQ(cudaMemcpyFromSymbol(table_f, filter_laplace_f, sizeof table_f), cudaSuccess);
+    int sum = 0;
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_EQ(table[i], i == 12 ? 24 : -1) << i;
+        EXPECT_EQ(table_f[i], i == 12 ? 24.0f : -1.0f) << i;
+        sum += table[i];
+    }
+    EXPECT_EQ(sum, 0);
+}
+
 // A grid that stops one block short (as plain W/16 would) leaves device
 // memory as it was allocated, and the download makes that visible.
 TEST(GpuPassOnStandin, PixelsTheKernelSkipsShowThePoison) {

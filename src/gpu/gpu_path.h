@@ -27,4 +27,5 @@ bool conv_cuda(const unsigned char* in_frame, unsigned char* out_frame, int widt
 void kernel_conv(unsigned char* in_frame, unsigned char* out_frame, int padded_width, int width,
                  int height);
 extern int filter_laplace[25];
+extern float filter_laplace_f[25];
 }  // namespace cuda_standin
