@@ -21,6 +21,12 @@
 #include "padded_frame.h"
 #include "report.h"
 
+#ifdef _WIN32
+// Read by NVIDIA's driver on hybrid-graphics laptops: run this process on the
+// NVIDIA GPU rather than the integrated one.
+extern "C" __declspec(dllexport) int NvOptimusEnablementCuda = 1;
+#endif
+
 namespace {
 
 constexpr const char* input_path = "input.bmp";
