@@ -83,7 +83,7 @@ inline bytes file(const fields& f, const std::vector<rgb>& palette, const bytes&
         put32(b, 30, f.compression);
         put32(b, 34, f.image_size);
         put32(b, 46, f.colours_used);
-        const int mask_count = f.info_size == 40 ? (mask_bytes != 0 ? 3 : 0)
+        const int mask_count = f.info_size == 40   ? (mask_bytes != 0 ? 3 : 0)
                                : f.info_size == 52 ? 3
                                                    : 4;
         for (int i = 0; i < mask_count; ++i) put32(b, 54 + 4 * i, f.masks[i]);
@@ -176,8 +176,8 @@ inline bytes encode(const picture& p, fields f, const std::vector<rgb>& palette)
         const int y = top_down ? i : p.height - 1 - i;
         const rgb* src = &p.pixels[static_cast<size_t>(y) * static_cast<size_t>(p.width)];
         if (rle) {
-            std::vector<size_t> row;
-            for (int x = 0; x < p.width; ++x) row.push_back(index_of(palette, src[x]));
+            std::vector<size_t> row(static_cast<size_t>(p.width));
+            for (size_t x = 0; x < row.size(); ++x) row[x] = index_of(palette, src[x]);
             rle_row(data, row, f.bits);
             continue;
         }
@@ -188,7 +188,8 @@ inline bytes encode(const picture& p, fields f, const std::vector<rgb>& palette)
             if (f.bits <= 8) {
                 const size_t bit = ux * f.bits;
                 const size_t shift = 8 - f.bits - bit % 8;
-                data[at + bit / 8] |= static_cast<unsigned char>(index_of(palette, src[x]) << shift);
+                data[at + bit / 8] |=
+                    static_cast<unsigned char>(index_of(palette, src[x]) << shift);
                 continue;
             }
             if (f.bits == 24) {

@@ -68,8 +68,8 @@ bool supported_pair(uint32_t bits, uint32_t compression) {
 }
 
 const char* compression_name(uint32_t compression) {
-    static const char* const names[] = {"none", "RLE8",        "RLE4", "bit fields",
-                                        "JPEG", "PNG",         "alpha bit fields"};
+    static const char* const names[] = {
+        "none", "RLE8", "RLE4", "bit fields", "JPEG", "PNG", "alpha bit fields"};
     return compression < sizeof names / sizeof names[0] ? names[compression] : "unknown";
 }
 
@@ -112,7 +112,8 @@ bool expand_rle(const unsigned char* src, size_t size, uint32_t bits, size_t wid
         at += 2;
         if (count == 0 && value == 1) return true;
         if (count == 0 && value == 0) {
-            if (y >= rows) return refuse(why, "RLE data runs past the image (%zu rows)", rows);
+            if (y >= rows)
+                return refuse(why, "RLE data runs past the image (%zu×%zu pixels)", width, rows);
             x = 0;
             ++y;
             continue;
@@ -139,7 +140,9 @@ bool expand_rle(const unsigned char* src, size_t size, uint32_t bits, size_t wid
         unsigned char* out = dst + y * stride + x;
         for (size_t i = 0; i < n; ++i) {
             const unsigned byte = literal ? src[at + (bits == 8 ? i : i / 2)] : value;
-            out[i] = static_cast<unsigned char>(bits == 8 ? byte : i % 2 == 0 ? byte >> 4 : byte & 15u);
+            out[i] = static_cast<unsigned char>(bits == 8    ? byte
+                                                : i % 2 == 0 ? byte >> 4
+                                                             : byte & 15u);
         }
         at += literal_bytes;
         x += n;
@@ -177,7 +180,8 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     if (!supported_pair(bits, compression))
         return refuse(why, "unsupported: %u-bit with compression %u (%s)", bits, compression,
                       compression_name(compression));
-    if (height == INT32_MIN) return refuse(why, "invalid height %lld", static_cast<long long>(height));
+    if (height == INT32_MIN)
+        return refuse(why, "invalid height %lld", static_cast<long long>(height));
     if (width <= 0 || height == 0)
         return refuse(why, "invalid size %lld×%lld pixels", static_cast<long long>(width),
                       static_cast<long long>(height));
@@ -199,7 +203,7 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     if (bitfields && size < masks_end) return truncated(why, size, masks_end);
     uint32_t masks[3] = {0, 0, 0};
     if (bitfields) {
-        for (int i = 0; i < 3; ++i) masks[i] = le32(data + masks_at + 4 * i);
+        for (size_t i = 0; i < 3; ++i) masks[i] = le32(data + masks_at + 4 * i);
         if (!narrow_masks(masks, bits))
             return refuse(why, "unsupported: bit field masks red %08x, green %08x, blue %08x",
                           masks[0], masks[1], masks[2]);
@@ -208,8 +212,8 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     // Images of more than 8 bits may carry a palette as a hint; it goes unused.
     const uint64_t entries = bits <= 8 ? uint64_t{1} << bits : 0;
     if (bits <= 8 && colours_used > entries)
-        return refuse(why, "palette of %u colours is more than %u-bit pixels can index", colours_used,
-                      bits);
+        return refuse(why, "palette of %u colours is more than %u-bit pixels can index",
+                      colours_used, bits);
     const size_t palette_count = bits > 8 ? 0 : colours_used != 0 ? colours_used : entries;
     const size_t entry_bytes = os2 ? 3 : 4;
     const size_t palette_at = info_size == out_info_bytes && bitfields ? masks_end : headers;
@@ -249,7 +253,7 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     put32(o + 20, static_cast<uint32_t>(pixel_bytes));
     put32(o + 32, static_cast<uint32_t>(out_entries));
     if (bitfields)
-        for (int i = 0; i < 3; ++i) put32(&b[masks_at + 4 * i], masks[i]);
+        for (size_t i = 0; i < 3; ++i) put32(&b[masks_at + 4 * i], masks[i]);
     unsigned char* palette = &b[out_offset - out_entries * 4];
     for (size_t i = 0; i < palette_count; ++i)
         std::memcpy(palette + 4 * i, data + palette_at + i * entry_bytes, 3);
@@ -266,8 +270,7 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     out->height = static_cast<uint32_t>(rows);
     out->bits = bits;
     char kind[32];
-    std::snprintf(kind, sizeof kind, "%u-bit%s", bits,
-                  rle ? " RLE" : bits <= 8 ? " paletted" : "");
+    std::snprintf(kind, sizeof kind, "%u-bit%s", bits, rle ? " RLE" : bits <= 8 ? " paletted" : "");
     out->kind = kind;
     return true;
 }

@@ -2,11 +2,11 @@
 
 // Checks a BMP file held in memory before DevIL 1.7.8 sees it, and rewrites it
 // into the one shape DevIL decodes safely. DevIL trusts the headers: sizes
-// whose product overflows 32 bits make it write past its buffers, short files
-// load with uninitialised pixels, indices past a short palette read past it,
-// RLE runs past the image write past it and skipped RLE pixels stay
-// uninitialised, and it refuses the 108- and 124-byte headers most programs
-// write today.
+// whose product overflows 32 bits make it write past its buffers, a pixel data
+// offset past the end makes it read wild memory, short files load with
+// uninitialised pixels, indices past a short palette read past it, RLE runs
+// past the image write past it and skipped RLE pixels stay uninitialised, and
+// it refuses the 108- and 124-byte headers most programs write today.
 
 #include <cstddef>
 #include <cstdint>

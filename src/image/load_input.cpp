@@ -74,7 +74,8 @@ bool fail(const char* what, const char* step, ILenum error, input_image* image) 
 // Decodes a checked file into a new bound image of BGR bytes, top row first.
 bool decode(const char* what, const bmp_input& in, input_image* image) {
     *image = input_image{0, nullptr, 0, 0};
-    ILenum error = take_error();
+    take_error();  // left by earlier calls
+    ILenum error = IL_NO_ERROR;
     ilGenImages(1, &image->name);
     if (!devil_ok(IL_TRUE, &error) || image->name == 0)
         return fail(what, "cannot create a DevIL image", error, image);
