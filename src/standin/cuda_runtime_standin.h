@@ -154,13 +154,15 @@ std::uintptr_t pointer_value(const T& value) {
 }
 
 // Blocks run in parallel on every core; the threads of a block run in order on one core. The
-// per-thread cost is the threadIdx stores and the call.
+// per-thread cost is the threadIdx stores and the call. Blocks are handed out a few at a time,
+// not split up front: on a shared machine one core often runs slower, and a fixed split would
+// leave the pass waiting for it.
 template <class... P, size_t... I>
 void run_grid(void (*kernel)(P...), dim3 grid, dim3 block, const std::tuple<P...>& values,
               std::index_sequence<I...>) {
     const size_t plane = size_t{grid.x} * grid.y;
     const size_t blocks = plane * grid.z;
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(dynamic, 4)
     for (size_t b = 0; b < blocks; ++b) {
         blockIdx =
             uint3{static_cast<unsigned>(b % grid.x), static_cast<unsigned>(b % plane / grid.x),
