@@ -1,5 +1,7 @@
 #include "image/load_input.h"
 
+#include <sys/stat.h>
+
 #include <IL/ilu.h>
 
 #include <cerrno>
@@ -19,6 +21,13 @@ bool read_file(const char* path, std::vector<unsigned char>* bytes, std::string*
     if (file == nullptr) {
         *why = std::strerror(errno);
         return false;
+    }
+    // One allocation for a regular file: growing the buffer chunk by chunk
+    // copies it over and over.
+    struct stat info {};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) &&
+        static_cast<uint64_t>(info.st_size) <= bmp_max_file_bytes) {
+        bytes->reserve(static_cast<size_t>(info.st_size) + 1);
     }
     const size_t chunk = size_t{1} << 20;
     bool ok = true;
