@@ -174,4 +174,30 @@ INSTANTIATE_TEST_SUITE_P(files, guard_table, testing::ValuesIn(guard_cases),
                              return std::string(info.param.name);
                          });
 
+// A file already in the form the guard writes is handed to DevIL as it is,
+// not copied; anything else is rewritten.
+TEST(guard, passes_only_files_already_in_its_own_form) {
+    bmp_bytes::picture p{5, 3, std::vector<bmp_bytes::rgb>(15, {9, 8, 7})};
+    const bytes plain = bmp_bytes::encode(p, fields{}, {});
+    bytes trailing = plain;
+    trailing.push_back(0);
+    const struct {
+        const char* name;
+        bytes file;
+        bool as_is;
+    } cases[] = {
+        {"24-bit, 40-byte header", plain, true},
+        {"a byte after the pixels", trailing, false},
+        {"V5 header", bmp_bytes::encode(p, header(124), {}), false},
+        {"no image size", with(sized(5, 3), 0, 48), false},
+    };
+    for (const auto& c : cases) {
+        bmp_input in;
+        std::string why;
+        ASSERT_TRUE(guard_bmp(c.file.data(), c.file.size(), &in, &why)) << c.name << ": " << why;
+        EXPECT_EQ(in.as_is, c.as_is) << c.name;
+        EXPECT_EQ(in.bytes.empty(), c.as_is) << c.name;
+    }
+}
+
 }  // namespace

@@ -238,10 +238,10 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     const size_t out_offset =
         file_header_bytes + out_info_bytes + (bitfields ? mask_bytes : 0) + out_entries * 4;
     std::vector<unsigned char>& b = out->bytes;
-    b.assign(out_offset + pixel_bytes, 0);
+    b.assign(out_offset, 0);
     b[0] = 'B';
     b[1] = 'M';
-    put32(&b[2], static_cast<uint32_t>(b.size()));
+    put32(&b[2], static_cast<uint32_t>(out_offset + pixel_bytes));
     put32(&b[10], static_cast<uint32_t>(out_offset));
     unsigned char* o = &b[file_header_bytes];
     put32(o, out_info_bytes);
@@ -251,20 +251,13 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     put16(o + 14, out_bits);
     put32(o + 16, rle ? rgb_compression : compression);
     put32(o + 20, static_cast<uint32_t>(pixel_bytes));
+    if (!os2) std::memcpy(o + 24, info + 24, 8);  // resolution: unused, kept as it was
     put32(o + 32, static_cast<uint32_t>(out_entries));
     if (bitfields)
         for (size_t i = 0; i < 3; ++i) put32(&b[masks_at + 4 * i], masks[i]);
-    unsigned char* palette = &b[out_offset - out_entries * 4];
+    unsigned char* palette = b.data() + (out_offset - out_entries * 4);
     for (size_t i = 0; i < palette_count; ++i)
         std::memcpy(palette + 4 * i, data + palette_at + i * entry_bytes, 3);
-
-    if (rle) {
-        if (!expand_rle(data + offset, size - offset, bits, columns, rows, &b[out_offset], stride,
-                        why))
-            return false;
-    } else {
-        std::memcpy(&b[out_offset], data + offset, pixel_bytes);
-    }
 
     out->width = static_cast<uint32_t>(columns);
     out->height = static_cast<uint32_t>(rows);
@@ -272,5 +265,22 @@ bool guard_bmp(const unsigned char* data, size_t size, bmp_input* out, std::stri
     char kind[32];
     std::snprintf(kind, sizeof kind, "%u-bit%s", bits, rle ? " RLE" : bits <= 8 ? " paletted" : "");
     out->kind = kind;
+
+    // Most files already are exactly what would be written: then DevIL reads
+    // the original and a large image is not copied once more.
+    out->as_is =
+        !rle && size == out_offset + pixel_bytes && std::memcmp(b.data(), data, out_offset) == 0;
+    if (out->as_is) {
+        b.clear();
+        return true;
+    }
+    b.resize(out_offset + pixel_bytes, 0);
+    if (rle) {
+        if (!expand_rle(data + offset, size - offset, bits, columns, rows, &b[out_offset], stride,
+                        why))
+            return false;
+    } else {
+        std::memcpy(&b[out_offset], data + offset, pixel_bytes);
+    }
     return true;
 }

@@ -27,6 +27,9 @@ struct bmp_input {
     // lacks are black), and uncompressed pixel rows (RLE data expanded to
     // 8-bit indices, pixels it skips being index 0).
     std::vector<unsigned char> bytes;
+    // True when the file already is byte for byte that form; `bytes` is then
+    // empty and DevIL reads the original.
+    bool as_is = false;
     uint32_t width;
     uint32_t height;
     // Bits per pixel in the file.

@@ -1,6 +1,9 @@
 #include "image/load_input.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <IL/ilu.h>
 
@@ -15,43 +18,52 @@
 
 namespace {
 
-// Reads the whole file; on failure sets `why` from errno.
-bool read_file(const char* path, std::vector<unsigned char>* bytes, std::string* why) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+// The input file mapped read-only into memory: the page cache is read in
+// place, so a large file costs no fresh memory and no copy.
+struct mapped_file {
+    const unsigned char* data = nullptr;
+    size_t size = 0;
+    mapped_file() = default;
+    mapped_file(const mapped_file&) = delete;
+    mapped_file& operator=(const mapped_file&) = delete;
+    ~mapped_file() {
+        if (size != 0) munmap(const_cast<unsigned char*>(data), size);
+    }
+};
+
+// Maps the whole file; on failure sets `why`.
+bool map_file(const char* path, mapped_file* file, std::string* why) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         *why = std::strerror(errno);
         return false;
     }
-    // One allocation for a regular file: growing the buffer chunk by chunk
-    // copies it over and over.
     struct stat info {};
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) &&
-        static_cast<uint64_t>(info.st_size) <= bmp_max_file_bytes) {
-        bytes->reserve(static_cast<size_t>(info.st_size) + 1);
-    }
-    const size_t chunk = size_t{1} << 20;
-    bool ok = true;
-    for (;;) {
-        const size_t have = bytes->size();
-        if (have > bmp_max_file_bytes) {
-            *why = "larger than the limit of " + std::to_string(bmp_max_file_bytes) + " bytes";
-            ok = false;
-            break;
-        }
-        bytes->resize(have + chunk);
-        const size_t got = std::fread(bytes->data() + have, 1, chunk, file);
-        bytes->resize(have + got);
-        if (got == chunk) continue;
-        if (std::ferror(file)) {
+    bool ok = fstat(fd, &info) == 0;
+    if (!ok) {
+        *why = std::strerror(errno);
+    } else if (S_ISDIR(info.st_mode)) {
+        *why = std::strerror(EISDIR);
+        ok = false;
+    } else if (!S_ISREG(info.st_mode)) {
+        *why = "not a regular file";
+        ok = false;
+    } else if (static_cast<uint64_t>(info.st_size) > bmp_max_file_bytes) {
+        *why = "file of " + std::to_string(info.st_size) + " bytes exceeds the limit of " +
+               std::to_string(bmp_max_file_bytes) + " bytes";
+        ok = false;
+    } else if (info.st_size > 0) {
+        const size_t size = static_cast<size_t>(info.st_size);
+        void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (data == MAP_FAILED) {
             *why = std::strerror(errno);
             ok = false;
+        } else {
+            file->data = static_cast<const unsigned char*>(data);
+            file->size = size;
         }
-        break;
     }
-    if (std::fclose(file) != 0 && ok) {
-        *why = std::strerror(errno);
-        ok = false;
-    }
+    close(fd);
     return ok;
 }
 
@@ -80,8 +92,10 @@ bool fail(const char* what, const char* step, ILenum error, input_image* image) 
     return false;
 }
 
-// Decodes a checked file into a new bound image of BGR bytes, top row first.
-bool decode(const char* what, const bmp_input& in, input_image* image) {
+// Decodes `lump`, the file as the guard left it, into a new bound image of BGR
+// bytes, top row first.
+bool decode(const char* what, const bmp_input& in, const unsigned char* lump, size_t lump_size,
+            input_image* image) {
     *image = input_image{0, nullptr, 0, 0};
     take_error();  // left by earlier calls
     ILenum error = IL_NO_ERROR;
@@ -92,7 +106,7 @@ bool decode(const char* what, const bmp_input& in, input_image* image) {
     if (!devil_ok(IL_TRUE, &error)) return fail(what, "cannot bind a DevIL image", error, image);
     // ilLoadL with IL_BMP, not ilLoadImage: the type must not be guessed from
     // the name or the contents.
-    if (!devil_ok(ilLoadL(IL_BMP, in.bytes.data(), static_cast<ILuint>(in.bytes.size())), &error))
+    if (!devil_ok(ilLoadL(IL_BMP, lump, static_cast<ILuint>(lump_size)), &error))
         return fail(what, "DevIL cannot decode it", error, image);
 
     const ILint format = ilGetInteger(IL_IMAGE_FORMAT);
@@ -149,20 +163,17 @@ bool load_input_from_memory(const char* what, const unsigned char* data, size_t 
         report_error(what, why.c_str());
         return false;
     }
-    return decode(what, in, image);
+    return decode(what, in, in.as_is ? data : in.bytes.data(), in.as_is ? size : in.bytes.size(),
+                  image);
 }
 
 bool load_input_image(const char* path, input_image* image) {
     *image = input_image{0, nullptr, 0, 0};
-    bmp_input in;
+    mapped_file file;
     std::string why;
-    {
-        // The file's bytes go before DevIL decodes, so only one copy is held.
-        std::vector<unsigned char> bytes;
-        if (!read_file(path, &bytes, &why) || !guard_bmp(bytes.data(), bytes.size(), &in, &why)) {
-            report_error(path, why.c_str());
-            return false;
-        }
+    if (!map_file(path, &file, &why)) {
+        report_error(path, why.c_str());
+        return false;
     }
-    return decode(path, in, image);
+    return load_input_from_memory(path, file.data, file.size, image);
 }
