@@ -42,9 +42,19 @@ const char* il_save_error_text(ILenum error) {
     return error == IL_FILE_WRITE_ERROR ? "write error" : iluErrorString(error);
 }
 
+// A BMP is stored bottom-up, and DevIL writes an image held top row first by
+// flipping a whole new copy of it. Turning the rows over in place, and saying
+// so in the origin, spares that copy: for a large image, touching fresh memory
+// costs more than the flip.
+void hold_bottom_up() {
+    if (ilGetInteger(IL_IMAGE_ORIGIN) != IL_ORIGIN_UPPER_LEFT) return;
+    if (iluFlipImage()) ilRegisterOrigin(IL_ORIGIN_LOWER_LEFT);
+}
+
 }  // namespace
 
 bool write_bmp_checked(const char* file, const char* name) {
+    hold_bottom_up();
     drain_il_errors();
     ilEnable(IL_FILE_OVERWRITE);
     const ILboolean saved = ilSave(IL_BMP, file);

@@ -4,7 +4,8 @@
 // `path`. The file is written under a temporary name in the same folder and
 // renamed into place only after the write has been checked, so an existing
 // file at `path` survives any failure and no partial file is left behind.
-// Reports on stderr and returns false on failure.
+// The bound image may be turned over in place, its origin following, so the
+// picture saved is the same. Reports on stderr and returns false on failure.
 bool save_output_image(const char* path);
 
 // Writes the bound image to `file` directly and checks what landed there:
