@@ -17,8 +17,9 @@ void conv_cpu(int height, int width, int padded_width, const float* __restrict f
                 float sum = 0.0f;
                 for (int r = 0; r < 5; ++r) {
                     for (int k = 0; k < 5; ++k) {
-                        sum +=
-                            static_cast<float>(window[r * stride + 3 * k + c]) * filter[5 * r + k];
+                        sum += static_cast<float>(
+                                   window[r * stride + static_cast<size_t>(3 * k + c)]) *
+                               filter[5 * r + k];
                     }
                 }
                 // The clamp picks its value by index, not by branch: on grainy
