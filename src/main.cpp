@@ -120,5 +120,10 @@ int main() {
         if (!save_output_image(output_path)) status = 1;
     }
     ilDeleteImages(1, &image.name);
+    // Callers parse the two lines: losing them is a failed run.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        report_error("standard output", "the timing lines could not be written");
+        status = 1;
+    }
     return status;
 }
