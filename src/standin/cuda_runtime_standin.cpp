@@ -481,48 +481,29 @@ size_t live_device_allocations() {
 
 namespace detail {
 
-cudaError_t copy_to_symbol(void* symbol, size_t symbol_size, const void* src, size_t count,
-                           size_t offset, cudaMemcpyKind kind) {
+cudaError_t copy_symbol(bool to_symbol, void* symbol, size_t symbol_size, void* other, size_t count,
+                        size_t offset, cudaMemcpyKind kind) {
     Device& dev = device();
     std::lock_guard<std::mutex> lock(dev.mutex);
-    if (const cudaError_t status = enter(dev, "cudaMemcpyToSymbol")) {
+    if (const cudaError_t status =
+            enter(dev, to_symbol ? "cudaMemcpyToSymbol" : "cudaMemcpyFromSymbol")) {
         return record(status);
     }
-    if (kind != cudaMemcpyHostToDevice && kind != cudaMemcpyDeviceToDevice &&
-        kind != cudaMemcpyDefault) {
+    // The symbol is device memory; the other side is host memory unless the
+    // kind says device to device.
+    const cudaMemcpyKind host_side = to_symbol ? cudaMemcpyHostToDevice : cudaMemcpyDeviceToHost;
+    if (kind != host_side && kind != cudaMemcpyDeviceToDevice && kind != cudaMemcpyDefault) {
         return record(cudaErrorInvalidMemcpyDirection);
     }
-    const bool src_device =
-        kind == cudaMemcpyDefault ? is_device(dev, src) : kind == cudaMemcpyDeviceToDevice;
+    const bool other_on_device =
+        kind == cudaMemcpyDefault ? is_device(dev, other) : kind == cudaMemcpyDeviceToDevice;
     if (const cudaError_t status =
-            check_symbol_copy(dev, symbol_size, src, count, offset, src_device)) {
+            check_symbol_copy(dev, symbol_size, other, count, offset, other_on_device)) {
         return record(status);
     }
     if (count != 0) {
-        std::memcpy(static_cast<unsigned char*>(symbol) + offset, src, count);
-    }
-    return cudaSuccess;
-}
-
-cudaError_t copy_from_symbol(void* dst, const void* symbol, size_t symbol_size, size_t count,
-                             size_t offset, cudaMemcpyKind kind) {
-    Device& dev = device();
-    std::lock_guard<std::mutex> lock(dev.mutex);
-    if (const cudaError_t status = enter(dev, "cudaMemcpyFromSymbol")) {
-        return record(status);
-    }
-    if (kind != cudaMemcpyDeviceToHost && kind != cudaMemcpyDeviceToDevice &&
-        kind != cudaMemcpyDefault) {
-        return record(cudaErrorInvalidMemcpyDirection);
-    }
-    const bool dst_device =
-        kind == cudaMemcpyDefault ? is_device(dev, dst) : kind == cudaMemcpyDeviceToDevice;
-    if (const cudaError_t status =
-            check_symbol_copy(dev, symbol_size, dst, count, offset, dst_device)) {
-        return record(status);
-    }
-    if (count != 0) {
-        std::memcpy(dst, static_cast<const unsigned char*>(symbol) + offset, count);
+        unsigned char* at = static_cast<unsigned char*>(symbol) + offset;
+        std::memcpy(to_symbol ? at : other, to_symbol ? other : at, count);
     }
     return cudaSuccess;
 }

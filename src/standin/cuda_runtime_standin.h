@@ -130,11 +130,10 @@ size_t live_device_allocations();
 
 namespace detail {
 
-// Symbol copies: `symbol` is the host variable standing for the __constant__ one.
-cudaError_t copy_to_symbol(void* symbol, size_t symbol_size, const void* src, size_t count,
-                           size_t offset, cudaMemcpyKind kind);
-cudaError_t copy_from_symbol(void* dst, const void* symbol, size_t symbol_size, size_t count,
-                             size_t offset, cudaMemcpyKind kind);
+// Symbol copies, both directions: `symbol` is the host variable standing for the __constant__
+// one, `other` the host or device memory on the other side.
+cudaError_t copy_symbol(bool to_symbol, void* symbol, size_t symbol_size, void* other, size_t count,
+                        size_t offset, cudaMemcpyKind kind);
 
 // Everything a launch must pass before its arguments are read: injected and sticky faults,
 // kernel and argument array, stream, and the configuration limits of the device.
@@ -210,13 +209,14 @@ cudaError_t cudaMalloc(T** devPtr, size_t size) {
 template <class T>
 cudaError_t cudaMemcpyToSymbol(const T& symbol, const void* src, size_t count, size_t offset = 0,
                                cudaMemcpyKind kind = cudaMemcpyHostToDevice) {
-    return detail::copy_to_symbol(const_cast<T*>(&symbol), sizeof(T), src, count, offset, kind);
+    return detail::copy_symbol(true, const_cast<T*>(&symbol), sizeof(T), const_cast<void*>(src),
+                               count, offset, kind);
 }
 
 template <class T>
 cudaError_t cudaMemcpyFromSymbol(void* dst, const T& symbol, size_t count, size_t offset = 0,
                                  cudaMemcpyKind kind = cudaMemcpyDeviceToHost) {
-    return detail::copy_from_symbol(dst, &symbol, sizeof(T), count, offset, kind);
+    return detail::copy_symbol(false, const_cast<T*>(&symbol), sizeof(T), dst, count, offset, kind);
 }
 
 template <class... P>
