@@ -8,12 +8,12 @@
 #include <IL/ilu.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "image/bmp_guard.h"
+#include "image/devil_errors.h"
 #include "report.h"
 
 namespace {
@@ -67,18 +67,9 @@ bool map_file(const char* path, mapped_file* file, std::string* why) {
     return ok;
 }
 
-// Empties DevIL's error stack, where errors outlive the call that raised
-// them, and returns the newest one (IL_NO_ERROR when there was none).
-ILenum take_error() {
-    ILenum newest = IL_NO_ERROR;
-    for (ILenum error = ilGetError(); error != IL_NO_ERROR; error = ilGetError())
-        if (newest == IL_NO_ERROR) newest = error;
-    return newest;
-}
-
 // Whether a DevIL call that returned `returned` succeeded and left no error.
 bool devil_ok(ILboolean returned, ILenum* error) {
-    *error = take_error();
+    *error = take_il_error();
     return returned == IL_TRUE && *error == IL_NO_ERROR;
 }
 
@@ -87,7 +78,7 @@ bool fail(const char* what, const char* step, ILenum error, input_image* image) 
     if (error != IL_NO_ERROR) why += std::string(": ") + iluErrorString(error);
     report_error(what, why.c_str());
     ilDeleteImages(1, &image->name);
-    take_error();
+    take_il_error();
     *image = input_image{0, nullptr, 0, 0};
     return false;
 }
@@ -97,7 +88,7 @@ bool fail(const char* what, const char* step, ILenum error, input_image* image) 
 bool decode(const char* what, const bmp_input& in, const unsigned char* lump, size_t lump_size,
             input_image* image) {
     *image = input_image{0, nullptr, 0, 0};
-    take_error();  // left by earlier calls
+    take_il_error();  // left by earlier calls
     ILenum error = IL_NO_ERROR;
     ilGenImages(1, &image->name);
     if (!devil_ok(IL_TRUE, &error) || image->name == 0)

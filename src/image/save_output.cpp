@@ -11,16 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include "image/devil_errors.h"
 #include "report.h"
 
 namespace {
-
-// DevIL keeps old errors on a stack; empty it so the next check sees only
-// what the next call did.
-void drain_il_errors() {
-    while (ilGetError() != IL_NO_ERROR) {
-    }
-}
 
 // Size of the 24-bit BMP DevIL writes: two headers, then rows padded to four
 // bytes.
@@ -55,11 +49,10 @@ void hold_bottom_up() {
 
 bool write_bmp_checked(const char* file, const char* name) {
     hold_bottom_up();
-    drain_il_errors();
+    take_il_error();
     ilEnable(IL_FILE_OVERWRITE);
     const ILboolean saved = ilSave(IL_BMP, file);
-    const ILenum error = ilGetError();
-    drain_il_errors();
+    const ILenum error = take_il_error();
     if (!saved || error != IL_NO_ERROR) {
         report_error(name,
                      error != IL_NO_ERROR ? il_save_error_text(error) : "DevIL could not save it");
