@@ -69,11 +69,6 @@ bytes grainy_image(int width, int height) {
     return pixels;
 }
 
-void fill_laplacian(float* filter) {
-    for (int i = 0; i < 25; ++i) filter[i] = -1.0f;
-    filter[12] = 24.0f;
-}
-
 // The frames of one image as laplace_bench prepares them.
 struct frames {
     int width;

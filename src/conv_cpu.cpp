@@ -34,3 +34,8 @@ void conv_cpu(int height, int width, int padded_width, const float* __restrict f
         }
     }
 }
+
+void fill_laplacian(float* filter) {
+    for (int i = 0; i < 25; ++i) filter[i] = -1.0f;
+    filter[12] = 24.0f;
+}

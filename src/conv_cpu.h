@@ -8,3 +8,7 @@
 // purpose: it is the baseline the GPU timing is compared with.
 void conv_cpu(int height, int width, int padded_width, const float* filter,
               const unsigned char* in_frame, unsigned char* out_frame);
+
+// The program's table: the 5x5 Laplacian, -1 everywhere but the centre (24),
+// so the entries sum to 0 and uniform areas filter to 0.
+void fill_laplacian(float* filter);

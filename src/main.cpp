@@ -32,11 +32,6 @@ namespace {
 constexpr const char* input_path = "input.bmp";
 constexpr const char* output_path = "output.bmp";
 
-void fill_laplacian(float* filter) {
-    for (int i = 0; i < 25; ++i) filter[i] = -1.0f;
-    filter[12] = 24.0f;
-}
-
 // Compares the GPU result (interior of the output frame) with the CPU
 // reference and reports the first difference.
 bool gpu_matches_cpu(const unsigned char* out_frame, const unsigned char* reference, int width,

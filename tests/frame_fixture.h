@@ -35,11 +35,6 @@ inline bytes laplacian_input_frame(const bytes& pixels, int width, int height) {
     return frame;
 }
 
-inline void fill_laplacian(float* filter) {
-    for (int i = 0; i < 25; ++i) filter[i] = -1.0f;
-    filter[12] = 24.0f;
-}
-
 // conv_cpu of an image with the given table; returns the filtered image.
 inline bytes cpu_filtered(const bytes& pixels, int width, int height, const float* filter) {
     const bytes in_frame = laplacian_input_frame(pixels, width, height);
